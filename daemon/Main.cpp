@@ -1,0 +1,28 @@
+// The Farview daemon: settles its port, writes its pid file, starts its
+// threads and serves its web interface until it is stopped.
+#include "daemon/StartUp.h"
+#include "daemon/Stop.h"
+#include "foundation/Locations.h"
+#include "foundation/Log.h"
+#include "foundation/Strings.h"
+
+#include <unistd.h>
+
+namespace Kelm {
+const char* const ApplicationName = "Farview";
+}
+
+int main(int argc, char** argv)
+{
+    using namespace Kelm;
+    PrepareSignals();
+    SetLogLineBuffered();
+    WatchStopSignals(nullptr);
+
+    int port = SettlePort(argc, argv);
+    Log("HTTP SERVER using port " + ToString(port) + "\n");
+    WritePidFile();
+
+    // Nothing serves yet: wait for a stop signal.
+    for (;;) pause();
+}
