@@ -81,10 +81,10 @@ void ThreadRegistry::Add(const SharedPtr<Thread>& thread)
 
 void ThreadRegistry::Remove(uint64_t id)
 {
-    // Declared before the locker, so it is released after the lock is given
-    // up: a destructor never runs under the registry lock.
-    SharedPtr<Thread> leaving;
     MutexLocker locker(m_mutex);
+    // Released before the lock (the lock is re-entrant, so the destructor's
+    // Count works): whoever sees the count drop also sees the object gone.
+    SharedPtr<Thread> leaving;
     auto found = m_threads.find(id);
     if (found == m_threads.end()) return;
     leaving = found->second;

@@ -66,6 +66,11 @@ void ThreadGate::Signal()
     pthread_mutex_unlock(&m_mutex);
 }
 
+void ThreadGate::SignalLocked()
+{
+    pthread_cond_signal(&m_condition);
+}
+
 void ThreadGate::Broadcast()
 {
     pthread_mutex_lock(&m_mutex);

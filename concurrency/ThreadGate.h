@@ -33,9 +33,11 @@ public:
     void Broadcast();
 
     // The gate's own mutex, for callers that must test a flag and start
-    // waiting as one step (see WaitLocked).
+    // waiting as one step (WaitLocked), or set it and wake as one step
+    // (SignalLocked): then no wake-up can fall between test and wait.
     void Lock();
     void Unlock();
+    void SignalLocked();
 
 private:
     pthread_cond_t m_condition;

@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/Locations.h"
+
 extern char** environ;
 
 namespace Kelm {

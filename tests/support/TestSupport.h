@@ -65,12 +65,12 @@ bool IsRoot();
 class Daemon {
 public:
     struct Options {
-        std::vector<std::string> arguments;           // after the program name
-        std::map<std::string, std::string> environment;  // added to a clean one
-        std::string appDir;                           // FARVIEW_APP_DIR when set
-        std::string dataDir;                          // FARVIEW_DATA_DIR when set
-        std::string netns;                            // run inside this namespace
-        std::string binary;                           // default: build/farview
+        std::vector<std::string> arguments = {};             // after the program name
+        std::map<std::string, std::string> environment = {};  // added to a clean one
+        std::string appDir = {};                             // FARVIEW_APP_DIR when set
+        std::string dataDir = {};                            // FARVIEW_DATA_DIR when set
+        std::string netns = {};                              // run inside this namespace
+        std::string binary = {};                             // default: build/farview
     };
 
     explicit Daemon(const Options& options);
