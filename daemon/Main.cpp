@@ -5,6 +5,7 @@
 #include "foundation/Locations.h"
 #include "foundation/Log.h"
 #include "foundation/Strings.h"
+#include "httpserver/HttpServer.h"
 
 #include <unistd.h>
 
@@ -23,6 +24,6 @@ int main(int argc, char** argv)
     Log("HTTP SERVER using port " + ToString(port) + "\n");
     WritePidFile();
 
-    // Nothing serves yet: wait for a stop signal.
-    for (;;) pause();
+    // The main thread becomes the accept loop; it never returns.
+    HttpServer().Run(port);
 }

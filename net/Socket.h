@@ -82,6 +82,9 @@ public:
     bool IsListening() const;   // bind and listen both succeeded
     std::string GetError() const;  // the system's text for the failure
     Socket Accept();            // descriptor -1 when accept failed
+
+private:
+    int m_listenError = 0;      // errno of the failed socket, bind or listen
 };
 
 }  // namespace Kelm
