@@ -6,6 +6,7 @@
 #include "foundation/Log.h"
 #include "foundation/Strings.h"
 #include "httpserver/HttpServer.h"
+#include "net/MtPinger.h"
 
 #include <unistd.h>
 
@@ -23,6 +24,8 @@ int main(int argc, char** argv)
     int port = SettlePort(argc, argv);
     Log("HTTP SERVER using port " + ToString(port) + "\n");
     WritePidFile();
+    // Before anything else exists that could ping.
+    StartReceiveThread();
 
     // The main thread becomes the accept loop; it never returns.
     HttpServer().Run(port);
