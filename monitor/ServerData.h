@@ -23,7 +23,7 @@ public:
     ServerData(const std::string& name, int port);
     ~ServerData() override;
 
-    // False only when a due write could not open the file; the pending
+    // False when a due write could not open or write the file; the pending
     // samples then stay pending for the next try.
     bool AddSample(const PollSample& sample);
     // The run of samples with start <= time < end, in stored order.
@@ -41,6 +41,12 @@ private:
     std::vector<PollSample> m_samples KELM_GUARDED_BY(m_mutex);
     int m_unsaved KELM_GUARDED_BY(m_mutex) = 0;
     bool m_loaded KELM_GUARDED_BY(m_mutex) = false;
+    // The array is in ascending time order (equal times allowed): a range
+    // query may then search for its start instead of walking to it.
+    bool m_inOrder KELM_GUARDED_BY(m_mutex) = true;
+
+    bool WritePending() KELM_REQUIRES(m_mutex);
+    void ReadFile() KELM_REQUIRES(m_mutex);
 };
 
 }  // namespace Kelm

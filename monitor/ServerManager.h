@@ -46,9 +46,11 @@ public:
     void FlushAllSamples();
 
 private:
-    void CreateRoute(const std::string& name);
-    bool LoadServers();
-    bool SaveServers();
+    void CreateRoute(const std::string& name) KELM_REQUIRES(m_mutex);
+    // Runs LoadServers while no load has succeeded yet.
+    void LoadIfPending() KELM_REQUIRES(m_mutex);
+    bool LoadServers() KELM_REQUIRES(m_mutex);
+    bool SaveServers() KELM_REQUIRES(m_mutex);
 
     Mutex m_mutex;
     std::vector<SharedPtr<Server>> m_servers KELM_GUARDED_BY(m_mutex);
