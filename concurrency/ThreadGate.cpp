@@ -29,9 +29,14 @@ void ThreadGate::Wait()
 void ThreadGate::WaitFor(int seconds)
 {
     // Whole seconds of the wall clock, as pthread_cond_timedwait measures:
-    // the wait ends `seconds` after the start of the current second.
+    // the wait ends `seconds` after the start of the current second. The
+    // second is read from the precise clock: time() follows a coarse clock
+    // that lags it by up to a tick, so just after a second begins it names
+    // the second before, and a one-second wait would end at once.
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
     timespec deadline{};
-    deadline.tv_sec = std::time(nullptr) + seconds;
+    deadline.tv_sec = now.tv_sec + seconds;
     deadline.tv_nsec = 0;
 
     pthread_mutex_lock(&m_mutex);
