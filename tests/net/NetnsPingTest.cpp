@@ -184,7 +184,9 @@ TEST_F(MtPingerNetns, CountEchoesUntilOneIsAnswered)
 
     SharedPtr<MtPinger> pinger(new MtPinger());
     uint32_t reply = 0;
-    EXPECT_TRUE(pinger->Ping(TargetText().c_str(), 3, 1, 0, reply));
+    // Two-second waits: a one-second wait begun just before a second ends
+    // would be over before even a prompt answer arrived.
+    EXPECT_TRUE(pinger->Ping(TargetText().c_str(), 3, 2, 0, reply));
     EXPECT_EQ(reply, Target());
     EXPECT_EQ(m_net->CountEchoRequests(target), 2) << "the answer to the second echo ends the ping";
 

@@ -1,7 +1,7 @@
 // The namespace network for tests. See Netns.h.
 //
 // Commands (ip, nft, sh) always run from the namespaces the test process
-// started in: a child re-enters them through descriptors opened before the
+// started in: nsenter re-enters them through descriptors opened before the
 // process moved, so building, changing and deleting the network works the
 // same before and after Enter, and `ip netns del` unmounts in the real mount
 // namespace, not in the test's private copy.
@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,10 +23,13 @@
 #include <regex>
 #include <sstream>
 
+extern char** environ;
+
 namespace Kelm::Test {
 
 namespace {
 
+constexpr const char* NSENTER = "/usr/bin/nsenter";
 constexpr const char* IP = "/usr/sbin/ip";
 constexpr const char* NFT = "/usr/sbin/nft";
 constexpr const char* SHELL = "/bin/sh";
@@ -93,13 +97,19 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::string
     if (argv.empty()) return result;
     OpenHostNamespaces();
 
-    // Everything the child needs is made before fork: it only calls
-    // async-signal-safe functions.
+    // nsenter re-enters the namespaces this process started in (through the
+    // descriptors kept open for that), then the named one. A fresh program
+    // does it because setns into a mount namespace needs a single-threaded
+    // caller, which a forked copy of a sanitized test is not.
+    const std::string self = "/proc/" + std::to_string(getpid()) + "/fd/";
+    std::vector<std::string> command = {NSENTER, "--mount=" + self + std::to_string(s_hostMnt),
+                                        "--net=" + (netns.empty() ? self + std::to_string(s_hostNet)
+                                                                  : "/run/netns/" + netns),
+                                        "--"};
+    command.insert(command.end(), argv.begin(), argv.end());
     std::vector<char*> arguments;
-    std::vector<std::string> copies(argv);
-    for (std::string& each : copies) arguments.push_back(each.data());
+    for (std::string& each : command) arguments.push_back(each.data());
     arguments.push_back(nullptr);
-    std::string netnsPath = netns.empty() ? std::string() : "/run/netns/" + netns;
 
     int toChild[2];
     int fromChild[2];
@@ -109,26 +119,20 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::string
         close(toChild[1]);
         return result;
     }
-
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (s_hostMnt >= 0 && setns(s_hostMnt, CLONE_NEWNS) != 0) _exit(126);
-        if (s_hostNet >= 0 && setns(s_hostNet, CLONE_NEWNET) != 0) _exit(126);
-        if (!netnsPath.empty()) {
-            int target = open(netnsPath.c_str(), O_RDONLY | O_CLOEXEC);
-            if (target < 0 || setns(target, CLONE_NEWNET) != 0) _exit(126);
-        }
-        dup2(toChild[0], 0);
-        dup2(fromChild[1], 1);
-        dup2(fromChild[1], 2);
-        execv(arguments[0], arguments.data());
-        _exit(127);
-    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, fromChild[1], 2);
+    pid_t pid = -1;
+    int spawned = posix_spawn(&pid, arguments[0], &actions, nullptr, arguments.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
     close(toChild[0]);
     close(fromChild[1]);
-    if (pid < 0) {
+    if (spawned != 0) {
         close(toChild[1]);
         close(fromChild[0]);
+        result.output = std::string("posix_spawn failed: ") + std::strerror(spawned);
         return result;
     }
 
