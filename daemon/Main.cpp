@@ -6,6 +6,7 @@
 #include "foundation/Log.h"
 #include "foundation/Strings.h"
 #include "httpserver/HttpServer.h"
+#include "monitor/ServerManager.h"
 #include "net/MtPinger.h"
 
 #include <unistd.h>
@@ -19,13 +20,17 @@ int main(int argc, char** argv)
     using namespace Kelm;
     PrepareSignals();
     SetLogLineBuffered();
-    WatchStopSignals(nullptr);
+    // A stop writes every sample still pending in memory before the exit.
+    WatchStopSignals([] { Singleton<ServerManager>::Instance()->FlushAllSamples(); });
 
     int port = SettlePort(argc, argv);
     Log("HTTP SERVER using port " + ToString(port) + "\n");
     WritePidFile();
     // Before anything else exists that could ping.
     StartReceiveThread();
+
+    // Read the server list now, so it is in memory before the first page.
+    Singleton<ServerManager>::Instance()->GetServers();
 
     // The main thread becomes the accept loop; it never returns.
     HttpServer().Run(port);
