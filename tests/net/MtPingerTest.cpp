@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -85,8 +86,12 @@ struct Delivery {
 TEST(MtPingerWaiters, OnlyRepliesToTheEchoUnderWayWakeThePinger)
 {
     MtPinger::MtPingReceiveThread* receiver = GetReceiveThread();
+    // Other pingers hold identifiers up to 6, so ours is 7.
     SharedPtr<MtPinger> other(new MtPinger());
-    for (int id = 1; id <= 6; ++id) receiver->AddWaiter(other);
+    std::vector<int> others;
+    do {
+        others.push_back(receiver->AddWaiter(other));
+    } while (others.back() != 6);
 
     const uint32_t target = 0x0A4D0202;
     const uint32_t router = 0x0A4D0002;
@@ -120,7 +125,7 @@ TEST(MtPingerWaiters, OnlyRepliesToTheEchoUnderWayWakeThePinger)
     receiver->RemoveWaiter(7);
     Bytes reply = Kelm::Test::EchoReplyMessage(7, ours);
     EXPECT_FALSE(receiver->Deliver(ParseIcmpMessage(reply.data(), reply.size()), target)) << "after RemoveWaiter";
-    for (int id = 1; id <= 6; ++id) receiver->RemoveWaiter(id);
+    for (int id : others) receiver->RemoveWaiter(id);
 }
 
 // Standard output redirected into a pipe that the test reads while other
