@@ -53,3 +53,19 @@ check-tsan: deps-test
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan fuzz-build
+
+# The request reader and the file allowlist under libFuzzer (clang), built in
+# a folder of its own; runs FUZZ_SECONDS and fails on the first finding.
+FUZZ_SECONDS ?= 60
+.PHONY: bench-http
+fuzz: deps-test
+	@cmake -S tests/fuzz -B fuzz-build -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build fuzz-build -j $(JOBS)
+	@mkdir -p fuzz-build/corpus
+	@fuzz-build/fuzz_http_request -max_total_time=$(FUZZ_SECONDS) -max_len=20000 -print_final_stats=1 \
+		fuzz-build/corpus tests/fuzz/corpus
+
+# The HTTP server against nginx under wrk: prints requests/s, latencies and
+# the ratio (bench/http_load).
+bench-http: deps-test build
+	@bench/http_load $(BUILD)

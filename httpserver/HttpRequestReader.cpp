@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "foundation/Strings.h"
+#include "foundation/Tokeniser.h"
 #include "httpserver/DeferredLog.h"
 
 namespace Kelm {
@@ -129,6 +130,25 @@ HttpRequestAssembler::State HttpRequestAssembler::Finish()
     m_headLength = m_data.size();
     ParseHeaders();
     return m_state = COMPLETE;
+}
+
+RequestParse ParseRequest(const HttpRequestAssembler& assembler, HttpRequest& request)
+{
+    std::string raw = assembler.GetHead();
+    std::string rest = raw;
+    Tokeniser tokeniser;
+    if (!tokeniser.Tokenise(rest, request.method)) return RequestParse::NO_METHOD;
+    if (request.method == "GET" || request.method == "POST") {
+        if (!tokeniser.Tokenise(rest, request.path)) return RequestParse::NO_PATH;
+        if (assembler.HasBody()) {
+            request.args = assembler.GetBody();
+        } else {
+            size_t lastBreak = raw.rfind('\n');
+            request.args = lastBreak == std::string::npos ? raw : raw.substr(lastBreak + 1);
+        }
+    }
+    request.headers = assembler.GetHeaders();
+    return RequestParse::OK;
 }
 
 HttpRequestAssembler::State ReadRequest(Socket& socket, std::chrono::steady_clock::time_point deadline,

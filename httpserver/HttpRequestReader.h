@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "httpserver/HttpRequestHandler.h"
 #include "net/Socket.h"
 
 namespace Kelm {
@@ -66,6 +67,20 @@ private:
     size_t m_bodyLength = 0;
     std::vector<std::pair<std::string, std::string>> m_headers;
 };
+
+enum class RequestParse {
+    OK,
+    NO_METHOD,  // nothing but blanks: "Failed to tokenise query string."
+    NO_PATH,    // GET or POST alone: "Failed to tokenise after GET/POST."
+};
+
+// Method, target, args and headers of a whole request. Tokens come off the
+// front of the raw head and end at a blank or a colon (the colon stays on
+// its token), so "GET /a:b" has the target "/a:" and a target followed
+// directly by its line end runs on into the next line. The target and
+// args are only taken for GET and POST. The args are the body when the
+// request has one, else the last line of the head.
+RequestParse ParseRequest(const HttpRequestAssembler& assembler, HttpRequest& request);
 
 // Reads from the socket into the assembler until the request is whole, the
 // peer closes, a limit is hit, a receive fails or the deadline passes. The

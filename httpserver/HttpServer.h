@@ -64,7 +64,7 @@ private:
     FreeWorkerSignal* m_freeSignal;
 
     // The worker thread's own copies while it serves.
-    Socket m_connection;
+    Socket m_connection{-1};
     std::chrono::steady_clock::time_point m_deadline;
 };
 

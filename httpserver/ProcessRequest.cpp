@@ -9,9 +9,7 @@
 #include <sys/socket.h>
 
 #include "foundation/File.h"
-#include "foundation/Log.h"
 #include "foundation/Strings.h"
-#include "foundation/Tokeniser.h"
 #include "httpserver/DeferredLog.h"
 #include "httpserver/FileToSocket.h"
 #include "httpserver/HttpAnswer.h"
@@ -50,12 +48,6 @@ void Refuse(Socket& socket, int status)
         if (got <= 0) break;
         drained += static_cast<size_t>(got);
     }
-}
-
-std::string LastLine(const std::string& text)
-{
-    size_t end = text.rfind('\n');
-    return end == std::string::npos ? text : text.substr(end + 1);
 }
 
 void ServeFile(Socket& socket, const std::string& path)
@@ -112,36 +104,32 @@ void ProcessRequest(Socket& socket, std::chrono::steady_clock::time_point deadli
         return;
     }
 
-    std::string raw = assembler.GetHead();
-    std::string rest = raw;
-    Tokeniser tokeniser;
     HttpRequest request;
-    if (!tokeniser.Tokenise(rest, request.method)) {
+    switch (ParseRequest(assembler, request)) {
+    case RequestParse::OK:
+        break;
+    case RequestParse::NO_METHOD:
         DeferLog("Failed to tokenise query string.\n");
         SendErrorAnswer(socket, 400);
         return;
-    }
-    bool known = request.method == "GET" || request.method == "POST";
-    if (known) {
-        if (!tokeniser.Tokenise(rest, request.path)) {
-            DeferLog("Failed to tokenise after GET/POST.\n");
-            SendErrorAnswer(socket, 400);
-            return;
-        }
-        request.args = assembler.HasBody() ? assembler.GetBody() : LastLine(raw);
+    case RequestParse::NO_PATH:
+        DeferLog("Failed to tokenise after GET/POST.\n");
+        SendErrorAnswer(socket, 400);
+        return;
     }
     DeferLog("Client requests file: " + request.path + " with args: " + request.args + "\n");
-    if (!known) {
+    if (request.method != "GET" && request.method != "POST") {
         SendErrorAnswer(socket, 501);
         return;
     }
-    request.headers = assembler.GetHeaders();
 
     // Case-sensitive and exact: "/Index.HTML" and "/index.html?x=1" name no
     // handler and go on to the files.
     SharedPtr<HttpRequestHandler> handler = FindHandler(GetFileExt(request.path));
     if (handler) {
-        if (!handler->HandleRequest(request, socket)) Log("Special handler failed to handle request.\n");
+        // Whatever the handler logs comes after the line of its request.
+        FlushDeferredLog();
+        if (!handler->HandleRequest(request, socket)) DeferLog("Special handler failed to handle request.\n");
         return;
     }
     ServeFile(socket, request.path);
