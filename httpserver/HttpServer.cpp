@@ -120,6 +120,12 @@ void HttpServer::Run(int port)
         _exit(1);
     }
 
+    // Accepted connections inherit the listening socket's send and receive
+    // time-outs, so each gets its ten seconds without a call of its own.
+    // The price: an accept that waits that long returns EAGAIN, and is
+    // simply made again.
+    listening.SetTimeout(REQUEST_SECONDS);
+
     for (int made = 0; made < HTTP_WORKERS; ++made) {
         SharedPtr<HttpServerThread> worker(new HttpServerThread(&m_freeSignal));
         Start(worker.Get());
@@ -132,6 +138,7 @@ void HttpServer::Run(int port)
         Socket accepted = listening.Accept();
         if (accepted.GetDescriptor() < 0) {
             int error = errno;
+            if (error == EAGAIN || error == EWOULDBLOCK) continue;  // ten quiet seconds
             char buffer[256];
             Log(std::string("HTTP SERVER: accept failed: ") + strerror_r(error, buffer, sizeof buffer) + "\n");
             // Out of descriptors or memory: every retry would fail at once.

@@ -76,8 +76,6 @@ void ServeFile(Socket& socket, const std::string& path)
 
 void ProcessRequest(Socket& socket, std::chrono::steady_clock::time_point deadline)
 {
-    socket.SetTimeout(REQUEST_SECONDS);
-
     HttpRequestAssembler assembler;
     switch (ReadRequest(socket, deadline, assembler)) {
     case HttpRequestAssembler::COMPLETE:

@@ -14,8 +14,10 @@ namespace Kelm {
 // request has to arrive, counted from the hand-over.
 constexpr int REQUEST_SECONDS = 10;
 
-// Its log lines are gathered on the calling thread (DeferredLog.h); the
-// caller writes what is left with FlushDeferredLog.
+// The socket's time-outs are the caller's to set (the accept loop's
+// connections inherit them from the listening socket). The log lines are
+// gathered on the calling thread (DeferredLog.h); the caller writes what is
+// left with FlushDeferredLog.
 void ProcessRequest(Socket& socket, std::chrono::steady_clock::time_point deadline);
 
 }  // namespace Kelm

@@ -238,6 +238,28 @@ TEST(SocketClient, FailedTimeoutIsReported)
     EXPECT_EQ(log, "SOCKET: error setting timeout: -1\nSOCKET: error setting timeout: -1\n");
 }
 
+TEST(SocketServer, AcceptedConnectionsInheritTheTimeouts)
+{
+    // The HTTP server sets its connections' time-outs this way, once.
+    int port = FreePort();
+    ServerSocket server(port);
+    ASSERT_TRUE(server.IsListening());
+    server.SetTimeout(10);
+    ClientSocket client;
+    ASSERT_TRUE(client.Connect("127.0.0.1", port, true));
+    Socket accepted = server.Accept();
+    timeval receive{}, send{};
+    socklen_t length = sizeof receive;
+    getsockopt(accepted.GetDescriptor(), SOL_SOCKET, SO_RCVTIMEO, &receive, &length);
+    length = sizeof send;
+    getsockopt(accepted.GetDescriptor(), SOL_SOCKET, SO_SNDTIMEO, &send, &length);
+    EXPECT_EQ(receive.tv_sec, 10);
+    EXPECT_EQ(send.tv_sec, 10);
+    accepted.Close();
+    client.Close();
+    server.Close();
+}
+
 TEST(SocketServer, PortInUseIsReported)
 {
     int port = FreePort();
