@@ -2,6 +2,9 @@
 // parsing as clients really send it, the edge cases of the request steps
 // with their status codes, and file serving. Handlers for "html" and "fv"
 // echo what they were given (HttpTestSupport.h).
+#include <fcntl.h>
+#include <sys/resource.h>
+
 #include <random>
 
 #include <gtest/gtest.h>
@@ -214,6 +217,51 @@ TEST_F(HttpServerTest, ClientTricklingOneByteAtATimeIsCutOffAtTheDeadline)
     EXPECT_TRUE(closed);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(9));
     EXPECT_TRUE(m_log.WaitFor("GetRawString failed.\n"));
+}
+
+TEST_F(HttpServerTest, FailedAcceptIsLoggedAndTheLoopGoesOn)
+{
+    m_app.Write("fv1.png", "page image");
+    ASSERT_EQ(StatusOf(Get(m_app.File("fv1.png"))), "200");
+
+    // Everything the test needs while no descriptor can be made is made first.
+    int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int logReader = open(m_log.Path().c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(logReader, 0);
+    auto logHas = [&](const std::string& text) {
+        std::string content(1 << 20, '\0');
+        ssize_t got = pread(logReader, content.data(), content.size(), 0);
+        return got > 0 && content.find(text) != std::string::npos;
+    };
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    int highest = 0;
+    for (int descriptor = 0; descriptor < 4096; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) != -1) highest = descriptor;
+    }
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(highest + 1);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    // Fill the gaps below the limit, so no descriptor at all is left.
+    std::vector<int> fillers;
+    for (int filler = dup(logReader); filler >= 0; filler = dup(logReader)) fillers.push_back(filler);
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(m_port));
+    bool connected = connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    bool failed = connected && WaitUntil([&] { return logHas("HTTP SERVER: accept failed: Too many open files\n"); });
+    for (int filler : fillers) close(filler);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    close(logReader);
+    ASSERT_TRUE(connected);
+    EXPECT_TRUE(failed);
+
+    // With descriptors to spare again, the waiting client is served.
+    ASSERT_TRUE(SendBytes(client, "GET " + m_app.File("fv1.png") + " HTTP/1.0\r\n\r\n"));
+    EXPECT_EQ(BodyOf(ReadToClose(client)), "page image");
+    close(client);
 }
 
 }  // namespace

@@ -130,6 +130,7 @@ public:
         std::fflush(stdout);
         return ReadFile(m_dir.File("log"));
     }
+    std::string Path() const { return m_dir.File("log"); }
     bool WaitFor(const std::string& text) const
     {
         return WaitUntil([&] { return Text().find(text) != std::string::npos; });
