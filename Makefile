@@ -7,7 +7,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
 # The extra packages the tests use beyond the build's own.
-TEST_PACKAGES = clang libclang-rt-14-dev wrk nginx-light nftables
+TEST_PACKAGES = clang libclang-rt-14-dev wrk nginx-light nftables chromium chromium-driver
 
 .PHONY: all deps deps-test build run test check-sanitize check-asan check-tsan fuzz bench clean
 

@@ -8,6 +8,8 @@
 #include "httpserver/HttpServer.h"
 #include "monitor/ServerManager.h"
 #include "net/MtPinger.h"
+#include "web/AppHttpHandleHtml.h"
+#include "web/AppHttpHandleSpecial.h"
 
 #include <unistd.h>
 
@@ -28,6 +30,10 @@ int main(int argc, char** argv)
     WritePidFile();
     // Before anything else exists that could ping.
     StartReceiveThread();
+
+    // The pages and the form posts; the registry keeps the handlers alive.
+    RegisterHandler("html", new AppHttpHandleHtml());
+    RegisterHandler("fv", new AppHttpHandleSpecial());
 
     // Read the server list now, so it is in memory before the first page.
     Singleton<ServerManager>::Instance()->GetServers();
