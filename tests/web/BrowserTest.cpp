@@ -218,9 +218,10 @@ private:
     std::string m_error;
 };
 
-// Any browser process still running with this profile folder: the driver
-// normally ends them, but not when it is killed first.
-void EndBrowserProcesses(const std::string& profile)
+// Any browser process still running that names one of these folders (the
+// profile, or the home folder the crash handler keeps its files in): the
+// driver normally ends them, but not when it is killed first.
+void EndBrowserProcesses(const std::vector<std::string>& folders)
 {
     std::error_code ignored;
     for (auto it = std::filesystem::directory_iterator("/proc", ignored); it != std::filesystem::directory_iterator();
@@ -228,7 +229,12 @@ void EndBrowserProcesses(const std::string& profile)
         std::string name = it->path().filename().string();
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
         std::string commandLine = Test::ReadFile(it->path().string() + "/cmdline");
-        if (commandLine.find("--user-data-dir=" + profile) != std::string::npos) kill(std::stoi(name), SIGKILL);
+        for (const std::string& folder : folders) {
+            if (commandLine.find(folder) != std::string::npos) {
+                kill(std::stoi(name), SIGKILL);
+                break;
+            }
+        }
     }
 }
 
@@ -247,9 +253,9 @@ TEST(Browser, AddAServerThroughTheForm)
                    .environment = {{"HOME", home.Path()}},
                    .binary = CHROMEDRIVER});
     struct Sweep {
-        std::string profile;
-        ~Sweep() { EndBrowserProcesses(profile); }
-    } sweep{profile.Path()};
+        std::vector<std::string> folders;
+        ~Sweep() { EndBrowserProcesses(folders); }
+    } sweep{{profile.Path(), home.Path()}};
     ASSERT_TRUE(WaitUntil(
         [&] {
             return Exchange(driverPort, "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").find("\"ready\":true") != std::string::npos;
