@@ -6,6 +6,7 @@
 #include "foundation/Log.h"
 #include "foundation/Strings.h"
 #include "httpserver/HttpServer.h"
+#include "monitor/Poller.h"
 #include "monitor/ServerManager.h"
 #include "net/MtPinger.h"
 #include "web/AppHttpHandleHtml.h"
@@ -28,12 +29,18 @@ int main(int argc, char** argv)
     int port = SettlePort(argc, argv);
     Log("HTTP SERVER using port " + ToString(port) + "\n");
     WritePidFile();
+    RaiseOpenFileLimit();
     // Before anything else exists that could ping.
     StartReceiveThread();
 
     // The pages and the form posts; the registry keeps the handlers alive.
     RegisterHandler("html", new AppHttpHandleHtml());
     RegisterHandler("fv", new AppHttpHandleSpecial());
+
+    // The poller sleeps until the first grid time, then polls every server
+    // on the grid.
+    SharedPtr<PollerThread> poller(new PollerThread());
+    Start(poller.Get());
 
     // Read the server list now, so it is in memory before the first page.
     Singleton<ServerManager>::Instance()->GetServers();

@@ -1,5 +1,6 @@
 #include "daemon/StartUp.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -34,6 +35,18 @@ void WritePidFile()
         Log("Opened pid file but couldn't write to it.\n");
     }
     pidFile.Close();
+}
+
+void RaiseOpenFileLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+    }
+    Log("Open file limit: " + std::to_string(static_cast<unsigned long long>(limit.rlim_cur)) + "\n");
 }
 
 }  // namespace Kelm

@@ -14,4 +14,9 @@ int SettlePort(int argc, char** argv);
 // replacing an earlier one. Failures are logged; start-up goes on.
 void WritePidFile();
 
+// Every poll holds a descriptor while it connects, so thousands of servers
+// need thousands of descriptors: raises the soft open-file limit to the hard
+// one and logs the limit in force.
+void RaiseOpenFileLimit();
+
 }  // namespace Kelm
