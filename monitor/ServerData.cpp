@@ -80,9 +80,14 @@ ServerData::ServerData(const std::string& name, int port) : m_name(name), m_port
 // under the registry's mutex, which must never be held with a store's.
 ServerData::~ServerData() = default;
 
+std::string ServerData::FileName(const std::string& name, int port)
+{
+    return "v1.0-" + name + "-" + ToString(port) + ".dat";
+}
+
 std::string ServerData::GetPath() const
 {
-    return GetDataFolder() + "v1.0-" + m_name + "-" + ToString(m_port) + ".dat";
+    return GetDataFolder() + FileName(m_name, m_port);
 }
 
 bool ServerData::AddSample(const PollSample& sample)

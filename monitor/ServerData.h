@@ -33,6 +33,8 @@ public:
     bool Flush();
 
     std::string GetPath() const;
+    // The data file's name (without folder) for a server.
+    static std::string FileName(const std::string& name, int port);
 
 private:
     const std::string m_name;

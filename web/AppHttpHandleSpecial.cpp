@@ -4,10 +4,12 @@
 #include "web/AppHttpHandleSpecial.h"
 
 #include <cctype>
+#include <climits>
 
 #include "foundation/Log.h"
 #include "foundation/Shareable.h"
 #include "foundation/Strings.h"
+#include "monitor/ServerData.h"
 #include "web/Command.h"
 #include "web/CommandHistory.h"
 #include "web/CrossSite.h"
@@ -24,6 +26,7 @@ constexpr size_t MAX_HOST_NAME = 253;
 
 constexpr const char* REASON_BAD_NAME =
     "A server name is 1 to 253 letters, digits, dots and hyphens, not beginning with a dot or a hyphen.";
+constexpr const char* REASON_TOO_LONG = "That server name is too long for the file that keeps its history.";
 constexpr const char* REASON_ALREADY_LISTED = "This server is already monitored.";
 constexpr const char* REASON_NOT_SAVED = "The server list could not be saved.";
 
@@ -79,6 +82,11 @@ std::string AddServerPost(const PostedFields& fields)
     }
     std::string description = hostName + " port " + ToString(ADD_PORT);
     if (!IsValidHostName(hostName)) return AddServerFailedPage(description, REASON_BAD_NAME);
+    // The samples go to a file named after the server; a name the file
+    // system cannot hold would lose every sample.
+    if (ServerData::FileName(hostName, ADD_PORT).size() > NAME_MAX) {
+        return AddServerFailedPage(description, REASON_TOO_LONG);
+    }
 
     SharedPtr<CommandAddServer> add(new CommandAddServer(hostName, ADD_PORT));
     Singleton<CommandHistory>::Instance()->Do(add);

@@ -233,8 +233,15 @@ TEST(DaemonWeb, OutsideTextIsEscapedAndBadNamesAreRefused)
     check.Get("/delete<script>alert(1)<.html",
               [&](const std::string& t) { return ErrorPageText(app, t, "delete&lt;script&gt;alert(1)&lt;"); });
     check.Post("/<script>.fv", "", [&](const std::string& t) { return ErrorPageText(app, t, "/&lt;script&gt;.fv"); });
-    // 253 characters is still a name.
-    const std::string longest = std::string(252, 'a') + "b";
+    // A name is refused when its sample file's name ("v1.0-" + name +
+    // "-80.dat") would not fit the file system's 255 bytes: its samples could
+    // never be kept. 243 characters is the longest that fits.
+    const std::string tooLong = std::string(252, 'a') + "b";
+    check.Post("/add.fv", "server=" + tooLong, [&](const std::string& t) {
+        return AddFailedPage(app, t, tooLong + " port 80",
+                             "That server name is too long for the file that keeps its history.");
+    });
+    const std::string longest = std::string(242, 'a') + "b";
     check.Post("/add.fv", "server=" + longest,
                [&](const std::string& t) { return AddedPage(app, t, longest + " port 80"); });
 }
