@@ -19,16 +19,13 @@ using Test::CaptureLog;
 class TimeTest : public testing::Test {
 protected:
     void SetUp() override { UseZone("UTC0"); }
-    void TearDown() override { SetClockForTesting(nullptr); }
     static void UseZone(const char* zone)
     {
         setenv("TZ", zone, 1);
         tzset();
     }
-    static void SetNow(uint32_t seconds)
-    {
-        SetClockForTesting([seconds] { return seconds; });
-    }
+    void SetNow(uint32_t seconds) { m_clock = seconds; }
+    Kelm::Test::FakeClock m_clock;
 };
 
 TEST_F(TimeTest, PeriodText)

@@ -25,53 +25,6 @@
 
 namespace Kelm::Test {
 
-// A connected loopback client with Nagle off, so each send leaves as its
-// own segment.
-inline int ConnectLoopback(int port)
-{
-    int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int on = 1;
-    setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    if (connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(descriptor);
-        return -1;
-    }
-    return descriptor;
-}
-
-inline bool SendBytes(int descriptor, const std::string& bytes)
-{
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        ssize_t n = send(descriptor, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        sent += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Everything the peer sends until it closes (or the time-out passes).
-inline std::string ReadToClose(int descriptor, std::chrono::milliseconds timeout = std::chrono::seconds(20))
-{
-    std::string answer;
-    auto end = std::chrono::steady_clock::now() + timeout;
-    char buffer[65536];
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        pollfd waiting{descriptor, POLLIN, 0};
-        if (poll(&waiting, 1, static_cast<int>(left.count())) <= 0) break;
-        ssize_t n = recv(descriptor, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        answer.append(buffer, static_cast<size_t>(n));
-    }
-    return answer;
-}
-
 // Sends the pieces one send each, optionally closes the sending side, then
 // reads the answer to the end.
 inline std::string ExchangeInPieces(int port, const std::vector<std::string>& pieces, bool closeSending = false)

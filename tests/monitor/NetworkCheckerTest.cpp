@@ -16,18 +16,11 @@
 namespace Kelm {
 namespace {
 
-std::atomic<uint32_t> s_now{0};
-
 class NetworkCheckerTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        s_now = 1000;
-        SetClockForTesting([] { return s_now.load(); });
-    }
+    Kelm::Test::FakeClock m_clock{1000};
     void TearDown() override
     {
-        SetClockForTesting(nullptr);
         unsetenv("FARVIEW_REFERENCE_HOST");
     }
 };
@@ -72,17 +65,17 @@ TEST_F(NetworkCheckerTest, RefreshesOnlyWhenMoreThanSixtySecondsHavePassed)
     NetworkChecker checker("no such host.invalid");
     std::string log = Kelm::Test::CaptureLog([&] {
         EXPECT_TRUE(checker.IsNetworkUp());  // 1000: the first call always refreshes
-        s_now = 1059;
+        m_clock = 1059;
         EXPECT_FALSE(checker.IsInternetUp());
-        s_now = 1060;
+        m_clock = 1060;
         EXPECT_TRUE(checker.IsNetworkUp());  // 60 is not more than the period
-        s_now = 1061;
+        m_clock = 1061;
         EXPECT_FALSE(checker.IsInternetUp());  // 61 is: a second refresh
-        s_now = 1100;
+        m_clock = 1100;
         EXPECT_FALSE(checker.IsInternetUp());
-        s_now = 1040;  // the clock went back 60 s: the age is the distance
+        m_clock = 1040;  // the clock went back 60 s: the age is the distance
         EXPECT_TRUE(checker.IsNetworkUp());
-        s_now = 1000;
+        m_clock = 1000;
         EXPECT_TRUE(checker.IsNetworkUp());  // 61 s back: refresh
     });
     size_t refreshes = 0;
@@ -122,21 +115,21 @@ TEST_F(NetworkCheckerTest, NetnsUpWhenTheReferenceAnswersDownWhenSilentOneEchoPe
     EXPECT_TRUE(checker->IsInternetUp());
     EXPECT_TRUE(checker->IsNetworkUp());
     EXPECT_EQ(net.CountEchoRequests(target), 1);
-    s_now = 1059;
+    m_clock = 1059;
     EXPECT_TRUE(checker->IsInternetUp());
     EXPECT_EQ(net.CountEchoRequests(target), 1) << "two calls 59 seconds apart send one echo";
 
     ASSERT_TRUE(net.SetSilent(target, true)) << net.GetError();
-    s_now = 1061;
+    m_clock = 1061;
     EXPECT_FALSE(checker->IsInternetUp());
     EXPECT_TRUE(checker->IsNetworkUp());
     EXPECT_EQ(net.CountEchoRequests(target), 2);
 
     ASSERT_TRUE(net.SetSilent(target, false)) << net.GetError();
-    s_now = 1121;
+    m_clock = 1121;
     EXPECT_FALSE(checker->IsInternetUp()) << "the failed check stands for its whole period";
     EXPECT_EQ(net.CountEchoRequests(target), 2);
-    s_now = 1122;
+    m_clock = 1122;
     EXPECT_TRUE(checker->IsInternetUp());
     EXPECT_EQ(net.CountEchoRequests(target), 3);
 }

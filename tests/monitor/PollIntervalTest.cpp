@@ -14,18 +14,15 @@
 namespace Kelm {
 namespace {
 
-std::atomic<uint32_t> s_now{0};
-
 class PollIntervalTest : public testing::Test {
 protected:
+    Kelm::Test::FakeClock m_clock;
     void SetUp() override
     {
         unsetenv("FARVIEW_POLL_INTERVAL");
-        SetClockForTesting([] { return s_now.load(); });
     }
     void TearDown() override
     {
-        SetClockForTesting(nullptr);
         unsetenv("FARVIEW_POLL_INTERVAL");
     }
 };
@@ -70,7 +67,7 @@ TEST_F(PollIntervalTest, NextPollTime)
     };
     for (const Case& each : cases) {
         PollInterval grid;
-        s_now = each.now;
+        m_clock = each.now;
         if (each.addOneSecond) grid.AddOneSecond();
         EXPECT_EQ(grid.NextPollTime().GetSeconds(), each.expected) << each.now << (each.addOneSecond ? " +1" : "");
     }
@@ -79,7 +76,7 @@ TEST_F(PollIntervalTest, NextPollTime)
 TEST_F(PollIntervalTest, ExtraSecondIsUsedOnce)
 {
     PollInterval grid;
-    s_now = 1079;
+    m_clock = 1079;
     grid.AddOneSecond();
     EXPECT_EQ(grid.NextPollTime().GetSeconds(), 1200u);
     EXPECT_EQ(grid.NextPollTime().GetSeconds(), 1080u);
@@ -98,7 +95,7 @@ TEST_F(PollIntervalTest, GridFollowsAnotherInterval)
 {
     setenv("FARVIEW_POLL_INTERVAL", "10", 1);
     PollInterval grid;
-    s_now = 1009;
+    m_clock = 1009;
     grid.AddOneSecond();
     EXPECT_EQ(grid.NextPollTime().GetSeconds(), 1020u);
     EXPECT_EQ(grid.NextPollTime().GetSeconds(), 1010u);

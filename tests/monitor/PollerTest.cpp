@@ -129,13 +129,12 @@ TEST_F(PollerTest, SamplesCarryTheTickTime)
     SharedPtr<Server> refused = Add(Kelm::Test::FreePort());
     // The clock stands at each tick's time, so the state duration counts
     // from tick to tick.
-    static std::atomic<uint32_t> s_now{1200};
-    SetClockForTesting([] { return s_now.load(); });
+    Kelm::Test::FakeClock clock(1200);
     Poller poller;
     poller.Tick(Time(1200));
     ASSERT_TRUE(WaitUntil([&] { return AllPolled(poller, 1); }, std::chrono::seconds(60)));
     auto first = poller.GetPollThreads();
-    s_now = 1206;
+    clock = 1206;
     poller.Tick(Time(1206));
     ASSERT_TRUE(WaitUntil([&] { return AllPolled(poller, 2); }, std::chrono::seconds(60)));
     EXPECT_EQ(poller.GetPollThreads(), first) << "an unchanged list keeps its threads";

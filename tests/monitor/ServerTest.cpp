@@ -16,14 +16,11 @@
 namespace Kelm {
 namespace {
 
-std::atomic<uint32_t> s_now{0};
-
 class ServerTest : public testing::Test {
 protected:
-    void SetUp() override { SetClockForTesting([] { return s_now.load(); }); }
+    Kelm::Test::FakeClock m_clock;
     void TearDown() override
     {
-        SetClockForTesting(nullptr);
         unsetenv("FARVIEW_POLL_INTERVAL");
     }
 };
@@ -74,11 +71,11 @@ struct Poll {
     uint32_t duration;
 };
 
-void RunPolls(const std::vector<Poll>& polls, const char* name)
+void RunPolls(Kelm::Test::FakeClock& clock, const std::vector<Poll>& polls, const char* name)
 {
     SharedPtr<Server> server(new Server("alpha", 80));
     for (size_t i = 0; i < polls.size(); ++i) {
-        s_now = polls[i].now;
+        clock = polls[i].now;
         server->SetStatus(polls[i].status, Time(polls[i].sampleTime), 0);
         EXPECT_EQ(server->GetStateDuration().GetSeconds(), polls[i].duration) << name << ", poll " << i;
         EXPECT_EQ(server->GetStatus(), polls[i].status) << name << ", poll " << i;
@@ -89,26 +86,26 @@ TEST_F(ServerTest, StateDurationRules)
 {
     const int GOOD = PollSample::KELM_GOOD;
     const int DOWN = PollSample::KELM_SERVER_DOWN;
-    RunPolls({{1200, GOOD, 1200, 0}, {1320, GOOD, 1320, 120}, {1440, GOOD, 1440, 240}}, "three good polls");
-    RunPolls({{1200, GOOD, 1200, 0}, {1440, GOOD, 1440, 0}, {1560, GOOD, 1560, 120}}, "a missed poll");
-    RunPolls({{1200, GOOD, 1200, 0}, {1320, DOWN, 1320, 0}, {1440, DOWN, 1440, 120}}, "a status change");
+    RunPolls(m_clock, {{1200, GOOD, 1200, 0}, {1320, GOOD, 1320, 120}, {1440, GOOD, 1440, 240}}, "three good polls");
+    RunPolls(m_clock, {{1200, GOOD, 1200, 0}, {1440, GOOD, 1440, 0}, {1560, GOOD, 1560, 120}}, "a missed poll");
+    RunPolls(m_clock, {{1200, GOOD, 1200, 0}, {1320, DOWN, 1320, 0}, {1440, DOWN, 1440, 120}}, "a status change");
     // 180 seconds is one and a half intervals: not more, so it still counts.
-    RunPolls({{1200, DOWN, 1200, 0}, {1380, DOWN, 1320, 120}}, "age of exactly 180");
+    RunPolls(m_clock, {{1200, DOWN, 1200, 0}, {1380, DOWN, 1320, 120}}, "age of exactly 180");
     // A slow poll: the age counts from when SetStatus runs, not the grid time.
-    RunPolls({{1200, DOWN, 1200, 0}, {1381, DOWN, 1320, 0}}, "age of 181");
+    RunPolls(m_clock, {{1200, DOWN, 1200, 0}, {1381, DOWN, 1320, 0}}, "age of 181");
 }
 
 TEST_F(ServerTest, DurationLimitFollowsTheInterval)
 {
     setenv("FARVIEW_POLL_INTERVAL", "10", 1);
     const int GOOD = PollSample::KELM_GOOD;
-    RunPolls({{1000, GOOD, 1000, 0}, {1015, GOOD, 1010, 10}, {1026, GOOD, 1020, 0}}, "interval 10");
+    RunPolls(m_clock, {{1000, GOOD, 1000, 0}, {1015, GOOD, 1010, 10}, {1026, GOOD, 1020, 0}}, "interval 10");
 }
 
 TEST_F(ServerTest, RouterAddressIsTheLatestPolls)
 {
     SharedPtr<Server> server(new Server("alpha", 80));
-    s_now = 1200;
+    m_clock = 1200;
     server->SetStatus(PollSample::KELM_BAD_ROUTER, Time(1200), 0x0A000001);
     EXPECT_EQ(server->GetRouterAddress(), 0x0A000001u);
     server->SetStatus(PollSample::KELM_GOOD, Time(1200), 0);
@@ -152,7 +149,7 @@ TEST_F(ServerTest, ReadersAndThePollThreadAtOnce)
         }
     });
     for (uint32_t t = 1200; t < 1200 + 120 * 2000; t += 120) {
-        s_now = t;
+        m_clock = t;
         server->SetStatus(PollSample::KELM_GOOD, Time(t), 0);
     }
     done = true;

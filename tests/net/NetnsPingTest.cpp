@@ -26,21 +26,18 @@ namespace {
 
 using Kelm::Test::NetnsTopology;
 
-std::atomic<uint32_t> s_now{0};
-
 class InClient : public testing::Test {
 protected:
+    Kelm::Test::FakeClock m_clock;
     void SetUp() override
     {
         if (!Kelm::Test::IsRoot()) GTEST_SKIP() << "needs root: builds network namespaces and sends raw ICMP";
         m_net = std::make_unique<NetnsTopology>(2);
         ASSERT_TRUE(m_net->IsReady()) << m_net->GetError();
         ASSERT_TRUE(m_net->Enter(NetnsTopology::CLIENT)) << m_net->GetError();
-        s_now = 1000;
-        SetClockForTesting([] { return s_now.load(); });
+        m_clock = 1000;
         StartReceiveThread();
     }
-    void TearDown() override { SetClockForTesting(nullptr); }
 
     uint32_t Router(int k) const { return m_net->Address(m_net->RouterNode(k)); }
     uint32_t Target() const { return m_net->Address(m_net->TargetNode()); }
@@ -60,7 +57,7 @@ TEST_F(RouteNetns, TwoRoutersAwayGivesTheirHopsInOrderEndingWithTheTarget)
     // Tracing starts at time-to-live 2: router1 is never recorded.
     EXPECT_EQ(route->GetHops(), (std::vector<uint32_t>{Router(2), Target()}));
     EXPECT_TRUE(route->IsValid());
-    s_now = 1100;
+    m_clock = 1100;
     EXPECT_EQ(route->GetAge().GetSeconds(), 100u);
 
     uint32_t bad = 0;
@@ -106,7 +103,7 @@ TEST_F(RouteNetns, NameThatStopsResolvingKeepsTheHops)
     ASSERT_EQ(hops.size(), 2u);
 
     ASSERT_TRUE(m_net->RemoveHost(NetnsTopology::CLIENT, "server.test"));
-    s_now = 9000;
+    m_clock = 9000;
     EXPECT_FALSE(route->Refresh());
     EXPECT_EQ(route->GetHops(), hops);
     EXPECT_EQ(route->GetAge().GetSeconds(), 0u) << "the refresh time moved all the same";

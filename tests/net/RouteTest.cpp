@@ -11,16 +11,9 @@
 namespace Kelm {
 namespace {
 
-std::atomic<uint32_t> s_now{0};
-
 class RouteClock : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        s_now = 5000;
-        SetClockForTesting([] { return s_now.load(); });
-    }
-    void TearDown() override { SetClockForTesting(nullptr); }
+    Kelm::Test::FakeClock m_clock{5000};
 };
 
 TEST_F(RouteClock, NewRouteIsInvalidAndAsOldAsTheClock)
@@ -53,7 +46,7 @@ TEST_F(RouteClock, UnresolvableNameFailsButMovesTheRefreshTime)
     EXPECT_FALSE(route->IsValid());
     EXPECT_EQ(route->GetAge().GetSeconds(), 0u);
     EXPECT_EQ(log.rfind("*** gethostbyname failed", 0), 0u) << log;
-    s_now = 5042;
+    m_clock = 5042;
     EXPECT_EQ(route->GetAge().GetSeconds(), 42u);
 }
 

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -11,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -19,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/Clock.h"
 #include "foundation/Locations.h"
 
 extern char** environ;
@@ -88,6 +91,32 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     }
 }
 
+namespace {
+std::atomic<uint32_t> s_fakeSeconds{0};
+}  // namespace
+
+FakeClock::FakeClock(uint32_t now)
+{
+    s_fakeSeconds = now;
+    SetClockForTesting([] { return s_fakeSeconds.load(); });
+}
+
+FakeClock::~FakeClock()
+{
+    SetClockForTesting(nullptr);
+}
+
+FakeClock& FakeClock::operator=(uint32_t now)
+{
+    s_fakeSeconds = now;
+    return *this;
+}
+
+uint32_t FakeClock::Now() const
+{
+    return s_fakeSeconds;
+}
+
 std::string CaptureLog(const std::function<void()>& body)
 {
     std::fflush(stdout);
@@ -111,23 +140,35 @@ int FreePort()
     return ntohs(address.sin_port);
 }
 
-std::string HttpExchange(int port, const std::string& request, std::chrono::milliseconds timeout)
+int ConnectLoopback(int port)
 {
-    int descriptor = socket(AF_INET, SOCK_STREAM, 0);
+    int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int on = 1;
+    setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(port));
     if (connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         close(descriptor);
-        return "";
+        return -1;
     }
+    return descriptor;
+}
+
+bool SendBytes(int descriptor, const std::string& bytes)
+{
     size_t sent = 0;
-    while (sent < request.size()) {
-        ssize_t n = send(descriptor, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) break;
+    while (sent < bytes.size()) {
+        ssize_t n = send(descriptor, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return false;
         sent += static_cast<size_t>(n);
     }
+    return true;
+}
+
+std::string ReadToClose(int descriptor, std::chrono::milliseconds timeout)
+{
     std::string answer;
     auto end = std::chrono::steady_clock::now() + timeout;
     char buffer[65536];
@@ -140,6 +181,15 @@ std::string HttpExchange(int port, const std::string& request, std::chrono::mill
         if (n <= 0) break;
         answer.append(buffer, static_cast<size_t>(n));
     }
+    return answer;
+}
+
+std::string HttpExchange(int port, const std::string& request, std::chrono::milliseconds timeout)
+{
+    int descriptor = ConnectLoopback(port);
+    if (descriptor < 0) return "";
+    SendBytes(descriptor, request);
+    std::string answer = ReadToClose(descriptor, timeout);
     close(descriptor);
     return answer;
 }

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -40,11 +41,31 @@ bool FileExists(const std::string& path);
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
+// Holds the process clock (foundation/Clock.h) at a second the test sets,
+// from construction until destruction, when the system clock is back.
+class FakeClock {
+public:
+    explicit FakeClock(uint32_t now = 0);
+    ~FakeClock();
+    FakeClock(const FakeClock&) = delete;
+    FakeClock& operator=(const FakeClock&) = delete;
+    FakeClock& operator=(uint32_t now);
+    uint32_t Now() const;
+};
+
 // Runs the body with standard output captured and returns what it printed.
 std::string CaptureLog(const std::function<void()>& body);
 
 // A loopback TCP port nobody listens on at the moment of the call.
 int FreePort();
+
+// A connected loopback client with Nagle off, so each send leaves as its
+// own segment; -1 when the connection failed.
+int ConnectLoopback(int port);
+// Sends every byte; false when a send failed.
+bool SendBytes(int descriptor, const std::string& bytes);
+// Everything the peer sends until it closes (or the time-out passes).
+std::string ReadToClose(int descriptor, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 // Sends the bytes to 127.0.0.1:port, half-closes nothing, reads until the
 // peer closes (or the time-out passes) and returns everything received.

@@ -202,14 +202,14 @@ TEST(PageText, CrossSiteCheck)
 // fixed, the app folder known.
 class InProcessPages : public testing::Test {
 protected:
+    Kelm::Test::FakeClock m_clock;
     void SetUp() override
     {
         setenv("FARVIEW_APP_DIR", m_app.Path().c_str(), 1);
         setenv("FARVIEW_DATA_DIR", m_data.Path().c_str(), 1);
-        SetClockForTesting([] { return FIXED_NOW; });
+        m_clock = FIXED_NOW;
         m_time = Time(FIXED_NOW).GetText();
     }
-    void TearDown() override { SetClockForTesting(nullptr); }
 
     ServerManager* Manager() { return Singleton<ServerManager>::Instance(); }
     std::string Header(bool refresh) { return ExpectedHeader(refresh, m_app.Path(), m_time); }
