@@ -10,7 +10,7 @@
 #include "monitor/ServerManager.h"
 #include "net/MtPinger.h"
 #include "web/AppHttpHandleHtml.h"
-#include "web/AppHttpHandleSpecial.h"
+#include "web/FormHandler.h"
 
 #include <unistd.h>
 

@@ -11,7 +11,7 @@
 
 #include "monitor/ServerManager.h"
 #include "tests/support/TestSupport.h"
-#include "web/AppHttpHandleSpecial.h"
+#include "web/FormHandler.h"
 #include "web/Command.h"
 #include "web/CommandHistory.h"
 

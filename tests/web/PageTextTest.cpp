@@ -12,7 +12,7 @@
 #include "foundation/Clock.h"
 #include "monitor/ServerManager.h"
 #include "tests/web/WebTestSupport.h"
-#include "web/AppHttpHandleSpecial.h"
+#include "web/FormHandler.h"
 #include "web/CrossSite.h"
 #include "web/HtmlEscape.h"
 #include "web/PageFrame.h"

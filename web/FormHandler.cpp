@@ -1,7 +1,7 @@
-// See AppHttpHandleSpecial.h. The add post checks the host name before
+// See FormHandler.h. The add post checks the host name before
 // anything is made: the name becomes part of a file name and of every page
 // that lists the server, so only plain host names and addresses get in.
-#include "web/AppHttpHandleSpecial.h"
+#include "web/FormHandler.h"
 
 #include <cctype>
 #include <climits>
