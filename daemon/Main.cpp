@@ -21,10 +21,8 @@ const char* const ApplicationName = "Farview";
 int main(int argc, char** argv)
 {
     using namespace Kelm;
-    PrepareSignals();
-    SetLogLineBuffered();
     // A stop writes every sample still pending in memory before the exit.
-    WatchStopSignals([] { Singleton<ServerManager>::Instance()->FlushAllSamples(); });
+    PrepareOrderlyStop();
 
     int port = SettlePort(argc, argv);
     Log("HTTP SERVER using port " + ToString(port) + "\n");

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "foundation/Log.h"
+#include "monitor/ServerManager.h"
 
 namespace Kelm {
 
@@ -47,6 +48,13 @@ void WatchStopSignals(std::function<void()> beforeExit)
         _exit(0);
     });
     watcher.detach();
+}
+
+void PrepareOrderlyStop()
+{
+    PrepareSignals();
+    SetLogLineBuffered();
+    WatchStopSignals([] { Singleton<ServerManager>::Instance()->FlushAllSamples(); });
 }
 
 }  // namespace Kelm

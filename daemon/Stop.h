@@ -15,4 +15,9 @@ void PrepareSignals();
 // Starts the watcher; beforeExit runs on it when a stop signal arrives.
 void WatchStopSignals(std::function<void()> beforeExit);
 
+// The daemon's whole stop set-up, first thing in main: the signals above, a
+// line-buffered log, and a watcher that writes every store's pending samples
+// before the exit.
+void PrepareOrderlyStop();
+
 }  // namespace Kelm

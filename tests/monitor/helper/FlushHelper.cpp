@@ -19,9 +19,7 @@ const char* const ApplicationName = "Farview";
 int main(int argc, char** argv)
 {
     using namespace Kelm;
-    PrepareSignals();
-    SetLogLineBuffered();
-    WatchStopSignals([] { Singleton<ServerManager>::Instance()->FlushAllSamples(); });
+    PrepareOrderlyStop();
 
     const int count = argc > 1 ? std::atoi(argv[1]) : 0;
     ServerManager* manager = Singleton<ServerManager>::Instance();
